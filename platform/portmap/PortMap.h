@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// One serial port as the system's serial-port key lists it, with where it lives on this machine.
+struct PortInfo {
+    int comNumber = 0;        // n of "COMn"
+    std::string valueName;    // the key's value name, "\Device\Serial0", "\Device\Silabser0" ...
+    std::string data;         // the value's data, "COMn"
+    std::string deviceNode;   // "/dev/ttyUSB0", "/dev/pts/3" ...
+    std::string driver;       // driver name as reported in valueName: "Serial", "Silabser", "USBSER" ...
+    bool fromUserMap = false; // registered in the user port map rather than found in sysfs
+};
+
+// The serial ports of the machine: the counterpart of the system's serial-port key and of its
+// COM namespace.
+class PortMap {
+public:
+    virtual ~PortMap() = default;
+    // Every port present now, in ascending COM number order.
+    virtual std::vector<PortInfo> Scan() = 0;
+    // The device node behind COMn, if there is such a port now.
+    std::optional<std::string> DeviceNodeFor(int comNumber);
+};
+
+// An entry of the user port map: a port sysfs cannot show (pseudo-terminal, simulator, socat
+// link), registered under a COM number of its choice.
+struct UserPortEntry {
+    int comNumber = 0;
+    std::string deviceNode;
+    std::string driver;  // empty: an ordinary port ("Serial"); "Silabser": the maker's adapter
+    long ownerPid = 0;   // 0: no owner; otherwise the entry is stale once this process is gone
+};
+
+// The Linux port map: hardware ports from sysfs plus the user port map.
+class PosixPortMap : public PortMap {
+public:
+    PosixPortMap(std::filesystem::path sysfsRoot, std::filesystem::path userMapDir);
+    std::vector<PortInfo> Scan() override;
+
+private:
+    std::filesystem::path sysfsRoot_;
+    std::filesystem::path userMapDir_;
+};
+
+// Where the user port map lives when nothing else is said (see the README).
+std::filesystem::path DefaultUserMapDir();
+
+// The port map of this machine: /sys and DefaultUserMapDir().
+PortMap& RealPortMap();
+
+// Writing to the user port map (used by the simulator and by tests).
+bool RegisterUserPort(const std::filesystem::path& userMapDir, const UserPortEntry& entry,
+                      std::string* error = nullptr);
+bool UnregisterUserPort(const std::filesystem::path& userMapDir, int comNumber);
+
+}  // namespace platform
