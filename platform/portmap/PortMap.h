@@ -9,18 +9,18 @@ namespace platform {
 
 // One serial port as the system's serial-port key lists it, with where it lives on this machine.
 struct PortInfo {
-    int comNumber = 0;        // n of "COMn"
-    std::string valueName;    // the key's value name, "\Device\Serial0", "\Device\Silabser0" ...
-    std::string data;         // the value's data, "COMn"
-    std::string deviceNode;   // "/dev/ttyUSB0", "/dev/pts/3" ...
-    std::string driver;       // driver name as reported in valueName: "Serial", "Silabser", "USBSER" ...
-    bool fromUserMap = false; // registered in the user port map rather than found in sysfs
+    int comNumber = 0;       // n of "COMn"
+    std::string valueName;   // the key's value name, "\Device\Serial0", "\Device\Silabser0" ...
+    std::string data;        // the value's data, "COMn"
+    std::string deviceNode;  // "/dev/ttyUSB0", "/dev/pts/3" ...
+    std::string driver;  // driver name as reported in valueName: "Serial", "Silabser", "USBSER" ...
+    bool fromUserMap = false;  // registered in the user port map rather than found in sysfs
 };
 
 // The serial ports of the machine: the counterpart of the system's serial-port key and of its
 // COM namespace.
 class PortMap {
-public:
+  public:
     virtual ~PortMap() = default;
     // Every port present now, in ascending COM number order.
     virtual std::vector<PortInfo> Scan() = 0;
@@ -37,24 +37,33 @@ struct UserPortEntry {
     long ownerPid = 0;   // 0: no owner; otherwise the entry is stale once this process is gone
 };
 
-// The Linux port map: hardware ports from sysfs plus the user port map.
+// The Linux port map: hardware ports from sysfs plus the user port map. Hardware ports are
+// reported with the device node <devRoot>/<kernel name>; tests inject all three roots.
 class PosixPortMap : public PortMap {
-public:
-    PosixPortMap(std::filesystem::path sysfsRoot, std::filesystem::path userMapDir);
+  public:
+    PosixPortMap(std::filesystem::path sysfsRoot, std::filesystem::path userMapDir,
+                 std::filesystem::path devRoot = "/dev");
+    // Never throws: unreadable or odd sysfs and map content only leaves ports out.
     std::vector<PortInfo> Scan() override;
 
-private:
+  private:
     std::filesystem::path sysfsRoot_;
     std::filesystem::path userMapDir_;
+    std::filesystem::path devRoot_;
 };
 
 // Where the user port map lives when nothing else is said (see the README).
 std::filesystem::path DefaultUserMapDir();
 
-// The port map of this machine: /sys and DefaultUserMapDir().
+// The port map of this machine: /sys, /dev and DefaultUserMapDir(), the latter looked up afresh
+// at every scan so that a change of the environment is seen by the next scan.
 PortMap& RealPortMap();
 
-// Writing to the user port map (used by the simulator and by tests).
+// Writing to the user port map (used by the simulator and by tests). RegisterUserPort creates
+// the map directory (mode 0700) if need be and replaces the entry COMn atomically; it refuses
+// a COM number below 1, a device node that is not an absolute path on one line, and a driver
+// name other than letters, digits, '_' and '-'. UnregisterUserPort is true when the entry is
+// gone afterwards (also when there was none).
 bool RegisterUserPort(const std::filesystem::path& userMapDir, const UserPortEntry& entry,
                       std::string* error = nullptr);
 bool UnregisterUserPort(const std::filesystem::path& userMapDir, int comNumber);
