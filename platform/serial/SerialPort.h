@@ -80,7 +80,7 @@ inline constexpr uint32_t kPurgeRxClear = 0x08;
 // transfers are synchronous and bounded by the port's time-outs. Destroying an open port
 // closes it.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     virtual WinError GetState(Dcb& out) = 0;
     virtual WinError SetState(const Dcb& dcb) = 0;
@@ -104,7 +104,7 @@ struct OpenResult {
 // opener of the same port gets kErrorAccessDenied; a port that does not exist
 // kErrorFileNotFound.
 class SerialBackend {
-public:
+  public:
     virtual ~SerialBackend() = default;
     virtual OpenResult Open(const std::string& path) = 0;
 };
