@@ -52,7 +52,8 @@ class PosixPortMap : public PortMap {
     std::filesystem::path devRoot_;
 };
 
-// Where the user port map lives when nothing else is said (see the README).
+// Where the user port map lives when nothing else is said: $TALVINO_PORT_MAP if set and not
+// empty, else $XDG_RUNTIME_DIR/talvino-ports, else /tmp/talvino-ports-<uid>. Read on every call.
 std::filesystem::path DefaultUserMapDir();
 
 // The port map of this machine: /sys, /dev and DefaultUserMapDir(), the latter looked up afresh

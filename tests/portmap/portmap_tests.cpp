@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
