@@ -367,6 +367,43 @@ TEST_F(PtyTest, ReadEndsWhenTheIntervalPassesAfterTheLastByte) {
     EXPECT_LE(elapsed, 2500);
 }
 
+TEST_F(PtyTest, AllOnesIntervalReadsReturnWithWhatIsThere) {
+    constexpr uint32_t kAllOnes = 0xFFFFFFFF;
+    struct Case {
+        const char* what;
+        CommTimeouts timeouts;
+        Bytes sent;
+        int64_t minMs;
+        int64_t maxMs;
+    };
+    const Case cases[] = {
+        {"at once, empty line", {kAllOnes, 0, 0, 0, 0}, {}, 0, 500},
+        {"at once, two bytes waiting", {kAllOnes, 0, 0, 0, 0}, {0x61, 0x62}, 0, 500},
+        {"first byte, empty line", {kAllOnes, kAllOnes, 300, 0, 0}, {}, 250, 1500},
+        {"first byte, two bytes waiting", {kAllOnes, kAllOnes, 5000, 0, 0}, {0x61, 0x62}, 0, 1500},
+    };
+    std::unique_ptr<SerialPort> port = OpenLinkPort();
+    ASSERT_NE(port, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(port->SetTimeouts(c.timeouts), kErrorSuccess);
+        if (!c.sent.empty()) {
+            DeviceSends(c.sent);
+            // Settling only: the bytes reach the input queue.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        Bytes buffer(8, 0);
+        size_t received = 0;
+        const auto start = SteadyClock::now();
+        EXPECT_EQ(port->Read(buffer.data(), buffer.size(), received), kErrorSuccess);
+        const int64_t elapsed = MsSince(start);
+        buffer.resize(received);
+        EXPECT_EQ(buffer, c.sent);
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LE(elapsed, c.maxMs);
+    }
+}
+
 TEST_F(PtyTest, PurgeDropsStaleInput) {
     std::unique_ptr<SerialPort> port = OpenLinkPort();
     ASSERT_NE(port, nullptr);
