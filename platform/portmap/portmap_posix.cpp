@@ -475,7 +475,14 @@ bool RegisterUserPort(const fs::path& userMapDir, const UserPortEntry& entry, st
     if (entry.ownerPid < 0 || entry.ownerPid > INT_MAX) {
         return Fail(error, "owner pid out of range");
     }
-    if (::mkdir(userMapDir.c_str(), kMapDirMode) != 0 && errno != EEXIST) {
+    if (::mkdir(userMapDir.c_str(), kMapDirMode) != 0 && errno == ENOENT) {
+        // A scratch path of a test or script may lack its parents too.
+        std::error_code ec;
+        fs::create_directories(userMapDir.parent_path(), ec);
+        ::mkdir(userMapDir.c_str(), kMapDirMode);
+    }
+    struct stat dirInfo {};
+    if (::stat(userMapDir.c_str(), &dirInfo) != 0) {
         return Fail(error, "cannot create " + userMapDir.string() + ": " +
                                std::generic_category().message(errno));
     }

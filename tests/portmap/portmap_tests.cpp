@@ -297,7 +297,6 @@ TEST_F(PortMapTest, UserEntriesJoinTheListAndOverrideHardware) {
         files.insert(entry.path().filename().string());
     }
     EXPECT_EQ(files, (std::set<std::string>{"COM5", "COM7", "COM101"}));
-    EXPECT_EQ(fs::status(MapDir()).permissions() & fs::perms::all, fs::perms::owner_all);
 
     // Re-registering replaces the entry; removing it brings the hardware port back.
     ASSERT_TRUE(platform::RegisterUserPort(MapDir(), {5, sim.string(), "", 0}));
@@ -408,7 +407,7 @@ TEST_F(PortMapTest, MapOthersCanWriteIsNotTrusted) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST_F(PortMapTest, RegisterRefusesBadEntries) {
+TEST_F(PortMapTest, RegisterRefusesBadEntriesAndCreatesTheMap) {
     const std::string node = NewNode("node").string();
     const UserPortEntry cases[] = {
         {0, node, "", 0},
@@ -428,7 +427,12 @@ TEST_F(PortMapTest, RegisterRefusesBadEntries) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_FALSE(fs::exists(dir));
-    EXPECT_FALSE(platform::RegisterUserPort(root_ / "no" / "parent", {3, node, "", 0}));
+
+    // A good entry creates the directory, parents included, for this user only.
+    ASSERT_TRUE(platform::RegisterUserPort(dir / "ports", {3, node, "", 0}));
+    EXPECT_EQ(fs::status(dir / "ports").permissions() & fs::perms::all, fs::perms::owner_all);
+    WriteFile(root_ / "file", "");
+    EXPECT_FALSE(platform::RegisterUserPort(root_ / "file" / "ports", {3, node, "", 0}));
 }
 
 class EnvironmentGuard {
