@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "forms/PortSearch.h"
+#include "platform/portmap/PortMap.h"
 #include "platform/registry/MemoryRegistry.h"
+#include "platform/registry/PortMapRegistry.h"
 
 namespace {
 
@@ -390,6 +396,49 @@ TEST_F(PortSearchTest, HundredsOfPortsAndOddNamesNeverCrash) {
         }
         values.resize(values.size() / 3);
     }
+}
+
+// The machine's port map on a made-up sysfs tree: a real UART and the maker's adapter, which is
+// then unplugged.
+TEST(PortSearchOnPortMapTest, MakersAdapterFoundInSysfsAndUnplugged) {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "portsearch-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path root = pattern;
+    const fs::path sys = root / "sys";
+    const fs::path dev = root / "dev";
+    fs::create_directories(dev);
+    // class/tty/<name>/device -> the device, whose driver link points into the bus's drivers.
+    const auto addTty = [&](const std::string& name, const std::string& driver) {
+        const fs::path ttyDir = sys / "class" / "tty" / name;
+        const fs::path device = sys / "devices" / name;
+        fs::create_directories(ttyDir);
+        fs::create_directories(device);
+        fs::create_directories(sys / "bus" / "any" / "drivers" / driver);
+        fs::create_directory_symlink("../../../devices/" + name, ttyDir / "device");
+        fs::create_directory_symlink("../../bus/any/drivers/" + driver, device / "driver");
+        std::ofstream(ttyDir / "type") << "4\n";  // a UART is present
+        std::ofstream(dev / name) << "";
+    };
+    addTty("ttyS0", "serial8250");
+    addTty("ttyUSB0", "cp210x");
+
+    platform::PosixPortMap map(sys, root / "map", dev);
+    platform::PortMapRegistry registry(map);
+    PortSearch search(registry);
+    EXPECT_TRUE(search.PortChanged());
+    EXPECT_EQ(Entries(search), (std::vector<std::string>{"COM1", "COM101 : KELDRAN"}));
+    EXPECT_EQ(search.PortNumber, 101);
+    EXPECT_TRUE(search.IsMakerAdapter());
+
+    fs::remove_all(sys / "class" / "tty" / "ttyUSB0");
+    EXPECT_TRUE(search.PortChanged());
+    EXPECT_EQ(Entries(search), (std::vector<std::string>{"COM1"}));
+    EXPECT_EQ(search.PortNumber, 1);
+    EXPECT_FALSE(search.IsMakerAdapter());
+
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
 }
 
 }  // namespace
