@@ -25,19 +25,20 @@ constexpr uint32_t kReadConstantMs = 1000;   // read time-out on top of the per-
 constexpr uint32_t kWritePerByteMs = 100;    // write time-out per byte, ms
 constexpr uint32_t kWriteConstantMs = 1000;  // write time-out on top of the per-byte part, ms
 
+// Abandon both directions' transfers and empty both buffers.
 constexpr uint32_t kPurgeAll = platform::kPurgeTxAbort | platform::kPurgeRxAbort |
                                platform::kPurgeTxClear | platform::kPurgeRxClear;
 constexpr uint32_t kPurgePauseMs = 1000;  // lets the device finish what it was sending, ms
 constexpr uint32_t kEndPauseMs = 500;     // lets the device settle at 9600 before the end, ms
-constexpr int64_t kMsPerSecond = 1000;
+constexpr int64_t kMsPerSecond = 1000;    // Connect's deadline is given in seconds
 
 constexpr int32_t kNoReply = -1;  // Connect's last reply before any byte came
 
-constexpr uint32_t kSerialNumberAddress = 1016;  // 4 bytes, least significant first
-constexpr uint32_t kSoftwareMajorAddress = 1021;
-constexpr uint32_t kSoftwareMinorAddress = 1022;
-constexpr char kExpectedType[] = "W38";  // the only type code this program reads
-constexpr size_t kTypeLength = 3;        // characters of a type code
+constexpr uint32_t kSerialNumberAddress = 1016;   // 4 bytes, least significant first
+constexpr uint32_t kSoftwareMajorAddress = 1021;  // software version, major number
+constexpr uint32_t kSoftwareMinorAddress = 1022;  // software version, minor number
+constexpr char kExpectedType[] = "W38";           // the only type code this program reads
+constexpr size_t kTypeLength = 3;                 // characters of a type code
 
 // Rates the port accepts as they are; any other becomes kDefaultRate.
 constexpr int32_t kPortRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
@@ -53,7 +54,7 @@ constexpr SpeedCode kSpeedCodes[] = {
     {4800, 1665}, {9600, 832},  {14400, 554}, {19200, 416}, {38400, 207},
     {56000, 142}, {57600, 138}, {115200, 68}, {128000, 61}, {256000, 30},
 };
-constexpr SpeedCode kDefaultSpeed = {9600, 832};
+constexpr SpeedCode kDefaultSpeed = {9600, 832};  // for every rate the table lacks
 
 platform::Dcb InitialLineSettings() {
     platform::Dcb dcb;

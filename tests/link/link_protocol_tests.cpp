@@ -50,7 +50,6 @@ TEST(LinkProtocol, ReadSerialNumberExchangeByteForByte) {
     uint32_t serial = 0;
     EXPECT_EQ(rig.link.ReadSerialNumber(serial), 0);
     EXPECT_EQ(serial, 12345678U);
-    const Rows ack = {"0 PC 84"};
     Rows expected;
     const auto read = [&](const char* low, const char* first, const char* second) {
         for (const char* row : {"0 PC 89", "0 PC 30 33", low}) {
@@ -66,6 +65,16 @@ TEST(LinkProtocol, ReadSerialNumberExchangeByteForByte) {
     read("0 PC 46 41", "0 DEV 42", "0 DEV 43");  // 1018: 0xBC
     read("0 PC 46 42", "0 DEV 30", "0 DEV 30");  // 1019: 0x00
     EXPECT_EQ(rig.Rows(), expected);
+}
+
+// With pacing every byte costs 11 bits at 9600 bit/s: 36 bytes travel for the serial number.
+TEST(LinkProtocol, PacedLineChargesLineTime) {
+    Rig rig;
+    ASSERT_TRUE(rig.Connected());
+    rig.port.SetPacing(true);
+    uint32_t serial = 0;
+    EXPECT_EQ(rig.link.ReadSerialNumber(serial), 0);
+    EXPECT_EQ(rig.Elapsed(), 36U * 11 * 1000 / 9600);
 }
 
 struct ExchangeCase {
