@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 
@@ -306,6 +308,60 @@ TEST_F(ToolkitTest, TimersTickInsideTheModalLoopAndStopFromTheirHandler) {
     EXPECT_EQ(ticks, 0);
     EXPECT_TRUE(form.Timer.Tick());
     EXPECT_EQ(ticks, 1);
+}
+
+TEST_F(ToolkitTest, ATickNeverReentersItsRunningHandler) {
+    // Real time: the handler's modal loop runs 100 ms while the 5 ms timer is due many times;
+    // neither those ticks nor one fired by hand may enter the running handler.
+    constexpr int kTickMs = 5;
+    constexpr int kInnerLoopMs = 100;
+    TestForm form;
+    TestForm inner;
+    int ticks = 0;
+    int entered = 0;
+    int deepest = 0;
+    bool reentered = true;
+    form.Timer.SetInterval(kTickMs);
+    form.Timer.OnTimer = [&](TObject*) {
+        ++ticks;
+        deepest = std::max(deepest, ++entered);
+        if (ticks == 1) {
+            reentered = form.Timer.Tick();
+            inner.ShowModal();
+        } else {
+            form.Close();
+        }
+        --entered;
+    };
+    seams::ModalAction action([&](TForm& shown) {
+        if (&shown == &inner) {
+            QTimer::singleShot(kInnerLoopMs, [&] { inner.Close(); });
+        }
+    });
+    EXPECT_EQ(form.ShowModal(), mrCancel);
+    EXPECT_FALSE(reentered);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(ticks, 2);
+}
+
+TEST_F(ToolkitTest, TextsAreShownExactly) {
+    for (const char* text : {"E\xC2\xB2PROM", " ",
+                             "Fran\xC3\xA7"
+                             "ais",
+                             "&Quitter"}) {
+        TestForm form;
+        form.SetCaption(text);
+        form.Button.SetCaption(text);
+        form.Group.SetCaption(text);
+        form.Group.Items.Add(text);
+        const QString shown = QString::fromUtf8(text);
+        EXPECT_EQ(form.Window()->windowTitle(), shown);
+        EXPECT_EQ(static_cast<QAbstractButton*>(form.Button.Widget())->text(), shown);
+        EXPECT_EQ(static_cast<QGroupBox*>(form.Group.Widget())->title(), shown);
+        EXPECT_EQ(form.Group.ItemButton(0)->text(), shown);
+        EXPECT_EQ(form.Caption(), text);
+        EXPECT_EQ(form.Button.Caption(), text);
+    }
 }
 
 TEST_F(ToolkitTest, AutoSizeFitsTheControlsInsideTheBorder) {
