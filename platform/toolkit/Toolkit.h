@@ -206,7 +206,6 @@ class TRadioItems {
 class TRadioGroup : public TControl {
   public:
     explicit TRadioGroup(TForm& owner);
-    ~TRadioGroup() override;
 
     const std::string& Caption() const { return CaptionText; }
     void SetCaption(const std::string& text);
@@ -277,6 +276,9 @@ class TTimer : public TObject {
 // Destruction: OnDestroy (the form's FormDestroy) must run while the derived form is whole, so
 // whoever deletes a form calls DoDestroy() first. The application object does so for the forms
 // it created; a form owned by another one is held in a TFormPtr, whose deleter does the same.
+// A derived form hooks its FormDestroy in its constructor:
+//     OnDestroy = [this](TObject* Sender) { FormDestroy(Sender); };
+// Forms created by the application object have a constructor taking the owner (TForm*).
 class TForm : public TObject {
   public:
     explicit TForm(TForm* owner = nullptr);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <climits>
 #include <set>
 
 #include "platform/toolkit/Toolkit.h"
@@ -193,7 +194,7 @@ void TTimer::Update() {
     if (!run) {
         Timer->stop();
     } else if (!Timer->isActive()) {
-        Timer->start(static_cast<int>(IntervalMs));
+        Timer->start(static_cast<int>(std::min<unsigned>(IntervalMs, INT_MAX)));
     }
 }
 

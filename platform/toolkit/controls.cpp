@@ -163,8 +163,6 @@ const std::string& TRadioItems::Strings(int index) const {
 
 TRadioGroup::TRadioGroup(TForm& owner) : TControl(owner, new QGroupBox(owner.ClientArea())) {}
 
-TRadioGroup::~TRadioGroup() = default;
-
 QGroupBox* TRadioGroup::Box() const {
     return static_cast<QGroupBox*>(Widget());
 }
