@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,13 +32,16 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Nanos = std::chrono::nanoseconds;
 
-constexpr int kExitOk = 0;                        // stopped by a signal, or hung up on purpose
-constexpr int kExitFailure = 1;                   // the port could not be set up or served
-constexpr int kExitBadOptions = 2;                // the command line was not understood
-constexpr uint64_t kBitsPerByte = 11;             // 8E1 framing: start, 8 data, parity, stop
-constexpr size_t kReadChunk = 256;                // bytes taken from the line per read()
-constexpr uint8_t kNoiseByte = 0x5A;              // junk for --noise: not a byte the PC waits for
-constexpr const char* kMakerDriver = "Silabser";  // driver name of the maker's adapter
+constexpr int kExitOk = 0;             // stopped by a signal, or hung up on purpose
+constexpr int kExitFailure = 1;        // the port could not be set up or served
+constexpr int kExitBadOptions = 2;     // the command line was not understood
+constexpr uint64_t kBitsPerByte = 11;  // 8E1 framing: start, 8 data, parity, stop
+constexpr size_t kReadChunk = 256;     // bytes taken from the line per read()
+constexpr uint8_t kNoiseByte = 0x5A;   // junk for --noise: not a byte the PC waits for
+constexpr std::chrono::milliseconds kHangUpLinger{50};       // last bytes reach the client
+constexpr std::chrono::milliseconds kHangUpLingerMax{1000};  // then at most this for it to read
+constexpr std::chrono::milliseconds kHangUpPoll{1};          // how often it is looked at
+constexpr const char* kMakerDriver = "Silabser";             // driver name of the maker's adapter
 constexpr const char* kProgram = "talvino-sim";
 
 // The write end of the self-pipe: the signal handler's only way to reach the main loop.
@@ -222,20 +226,24 @@ class Server {
           device_(options.Config, options.Faults),
           start_(SteadyClock::now()) {}
 
-    int Run() {
-        if (options_.Noise > 0) {
-            for (size_t i = 0; i < options_.Noise; ++i) {
-                tx_.push_back({kNoiseByte, start_});
-            }
-            txFree_ = start_;
+    // Leaves the --noise junk waiting for the PC; called before the ready line so that it is
+    // there before any client can open the port.
+    bool WriteNoise() {
+        const SteadyClock::time_point now = SteadyClock::now();
+        for (size_t i = 0; i < options_.Noise; ++i) {
+            tx_.push_back({kNoiseByte, now});
         }
+        return WriteDue(now);
+    }
+
+    int Run() {
         for (;;) {
             const SteadyClock::time_point now = SteadyClock::now();
             DeliverDue(now);
             if (!WriteDue(now)) {
                 return kExitFailure;
             }
-            if (hungUp_ && tx_.empty()) {
+            if (hungUp_ && tx_.empty() && ReadyToHangUp(now)) {
                 std::fprintf(stderr, "%s: hanging up after %zu bytes\n", kProgram,
                              device_.BytesSent());
                 line_.Fd.Reset();
@@ -365,6 +373,26 @@ class Server {
         return true;
     }
 
+    // Closing the master discards what the client has not read yet, so the last bytes are
+    // given a moment to reach the client and then until the client has taken them.
+    bool ReadyToHangUp(SteadyClock::time_point now) {
+        if (!hangUpAt_) {
+            hangUpAt_ = now + kHangUpLinger;
+        }
+        if (now < *hangUpAt_) {
+            return false;
+        }
+        if (now >= *hangUpAt_ + kHangUpLingerMax) {
+            return true;
+        }
+        if (!line_.IsPty) {
+            tcdrain(line_.Fd.Get());
+            return true;
+        }
+        int unread = 0;
+        return ioctl(line_.Slave.Get(), TIOCINQ, &unread) != 0 || unread == 0;
+    }
+
     // A serial device follows a speed change once the device's answer has left at the old rate;
     // a pseudo-terminal has no rate of its own to change.
     void ApplyPendingRate() {
@@ -391,6 +419,10 @@ class Server {
         if (!tx_.empty() && !txBlocked_) {
             next = next ? std::min(*next, tx_.front().Due) : tx_.front().Due;
         }
+        if (hangUpAt_) {
+            const auto retry = std::max(*hangUpAt_, SteadyClock::now() + kHangUpPoll);
+            next = next ? std::min(*next, retry) : retry;
+        }
         if (!next) {
             return nullptr;
         }
@@ -413,6 +445,7 @@ class Server {
     bool txBlocked_ = false;
     bool hungUp_ = false;
     std::optional<uint32_t> pendingRate_;
+    std::optional<SteadyClock::time_point> hangUpAt_;  // not before then
 };
 
 }  // namespace
@@ -449,6 +482,7 @@ int main(int argc, char** argv) {
 
     Line line = options.DevicePath.empty() ? OpenPty() : OpenDevice(options.DevicePath);
     std::optional<Registration> registration;
+    std::string readyLine;
     if (line.IsPty) {
         platform::UserPortEntry entry;
         entry.comNumber = options.ComNumber.value_or(0);
@@ -459,14 +493,18 @@ int main(int argc, char** argv) {
         entry.driver = options.MakerAdapter ? kMakerDriver : "";
         entry.ownerPid = static_cast<long>(::getpid());
         registration.emplace(platform::DefaultUserMapDir(), entry);
-        std::printf("%s: COM%d on %s%s\n", kProgram, entry.comNumber, line.DeviceNode.c_str(),
-                    options.MakerAdapter ? " (maker's adapter)" : "");
+        readyLine = std::string(kProgram) + ": COM" + std::to_string(entry.comNumber) + " on " +
+                    line.DeviceNode + (options.MakerAdapter ? " (maker's adapter)" : "");
     } else {
-        std::printf("%s: serving %s\n", kProgram, line.DeviceNode.c_str());
+        readyLine = std::string(kProgram) + ": serving " + line.DeviceNode;
     }
-    std::fflush(stdout);
 
     Server server(options, line, signalRead.Get());
+    if (!server.WriteNoise()) {
+        return kExitFailure;
+    }
+    std::printf("%s\n", readyLine.c_str());
+    std::fflush(stdout);
     const int status = server.Run();
     gSignalPipe = -1;
     return status;
