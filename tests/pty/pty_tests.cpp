@@ -25,6 +25,15 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr uint8_t kNoiseByte = 0x5A;  // what talvino-sim --noise leaves on the line
 
+// Bytes crossing the line in a whole reading, both ways: connect 2; type check 1 + 3 x 2
+// characters each acknowledged; four memory bytes of 9 each (command, 4 address characters,
+// 2 characters each acknowledged); circuit version 5; two memory bytes; disconnect 9 (speed
+// change 5 + its 2 answers, end command and its answer).
+constexpr int kReadingBytes = 2 + 13 + 4 * 9 + 5 + 2 * 9 + 9;
+// The least a whole reading can take at 9600 bit/s with 11 bits a byte: the purge and end
+// pauses (ms) plus the line time of every byte.
+constexpr int64_t kReadingFloorMs = 1000 + 500 + kReadingBytes * 11 * 1000 / 9600;
+
 int64_t MsSince(SteadyClock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
         .count();
@@ -126,12 +135,15 @@ TEST_F(SimPtyTest, WholeReadingGivesTheSimulatorsValues) {
         int32_t circuit = -1;
         int32_t major = -1;
         int32_t minor = -1;
+        const auto start = SteadyClock::now();
         EXPECT_EQ(link->Connect(1), 0);
         EXPECT_EQ(link->CheckDeviceType(), c.Type);
         EXPECT_EQ(link->ReadSerialNumber(serial), 0);
         EXPECT_EQ(link->ReadCircuitVersion(circuit), 0);
         EXPECT_EQ(link->ReadSoftwareVersion(major, minor), 0);
         EXPECT_EQ(link->Disconnect(), 0);
+        // The simulator paces every byte at the line rate; no upper bound on a shared machine.
+        EXPECT_GE(MsSince(start), kReadingFloorMs);
         EXPECT_EQ(serial, c.Serial);
         EXPECT_EQ(circuit, c.Circuit);
         EXPECT_EQ(major, c.Major);
