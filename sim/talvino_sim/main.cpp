@@ -17,8 +17,8 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -201,10 +201,24 @@ class Registration {
     int comNumber_;
 };
 
-int FirstFreeComNumber() {
-    std::set<int> used;
+// The COM numbers the port map shows now, with their device nodes.
+std::map<int, std::string> UsedComNumbers() {
+    std::map<int, std::string> used;
     for (const platform::PortInfo& port : platform::RealPortMap().Scan()) {
-        used.insert(port.comNumber);
+        used.emplace(port.comNumber, port.deviceNode);
+    }
+    return used;
+}
+
+// The number asked for, refused when another port has it (registering would take it over);
+// otherwise the first number not in use.
+int ChooseComNumber(std::optional<int> wanted) {
+    const std::map<int, std::string> used = UsedComNumbers();
+    if (wanted) {
+        if (const auto it = used.find(*wanted); it != used.end()) {
+            Fail("COM" + std::to_string(*wanted) + " is already in use (" + it->second + ")");
+        }
+        return *wanted;
     }
     int number = 1;
     while (used.count(number) != 0) {
@@ -485,10 +499,7 @@ int main(int argc, char** argv) {
     std::string readyLine;
     if (line.IsPty) {
         platform::UserPortEntry entry;
-        entry.comNumber = options.ComNumber.value_or(0);
-        if (entry.comNumber == 0) {
-            entry.comNumber = FirstFreeComNumber();
-        }
+        entry.comNumber = ChooseComNumber(options.ComNumber);
         entry.deviceNode = line.DeviceNode;
         entry.driver = options.MakerAdapter ? kMakerDriver : "";
         entry.ownerPid = static_cast<long>(::getpid());

@@ -172,9 +172,16 @@ TEST_F(SimPtyTest, SecondOpenerIsRefusedWhileTheLinkHoldsThePort) {
     EXPECT_EQ(second->Connect(1), 0);
 }
 
-TEST_F(SimPtyTest, ComNumberWithoutPortGivesFileNotFound) {
+TEST_F(SimPtyTest, ComNumberWithoutPortGivesFileNotFoundAndTakenNumberIsKept) {
     const auto simulator = StartSim({"--com", "3"});
     ASSERT_TRUE(simulator->Ready());
+    // A second simulator does not take the number over.
+    const sim::SimProcess::Outcome second = sim::SimProcess::Run({"--com", "3"});
+    EXPECT_TRUE(WIFEXITED(second.Status) && WEXITSTATUS(second.Status) == 1);
+    EXPECT_NE(second.Err.find("COM3 is already in use"), std::string::npos) << second.Err;
+    ASSERT_TRUE(MapEntry(3).has_value());
+    EXPECT_EQ(MapEntry(3)->deviceNode, simulator->DeviceNode());
+
     const auto link = NewLink();
     link->SetPortNumber(4);
     const auto start = SteadyClock::now();
