@@ -39,10 +39,10 @@ for file in "$desktop" "$icon" "$rule" usr/share/doc/lectureinfotalvino/copyrigh
     has "-rw-r--r-- ./$file" || fault "no file /$file"
 done
 
-# The uaccess tag is acted on by 73-seat-late.rules: every rule of ours must sort before it.
+# 71-seat.rules and 73-seat-late.rules act on the uaccess tag: our rules must sort before both.
 while read -r name; do
-    [[ $(printf '%s\n' "$name" 73-seat-late.rules | LC_ALL=C sort | head -1) == "$name" ]] ||
-        fault "udev rule $name sorts after 73-seat-late.rules, its uaccess tag would be ignored"
+    [[ $(printf '%s\n' "$name" 71-seat.rules | LC_ALL=C sort | head -1) == "$name" ]] ||
+        fault "udev rule $name does not sort before 71-seat.rules: its uaccess tag is ignored"
 done < <(sed -n 's|^.* \./usr/lib/udev/rules\.d/\(.*\.rules\)$|\1|p' <<<"$listing")
 
 work=$(mktemp -d)
