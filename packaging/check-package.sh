@@ -62,7 +62,7 @@ if [ -f "$work/$desktop" ]; then
         fault "desktop entry icon '$(entry Icon)' is not packaged"
     [ -n "$(entry 'Comment\[fr\]')" ] || fault "desktop entry has no French comment"
     if command -v desktop-file-validate >/dev/null 2>&1; then
-        desktop-file-validate "$work/$desktop" >&2 || fault "desktop-file-validate rejects the entry"
+        desktop-file-validate "$work/$desktop" >&2 || fault "desktop-file-validate rejects it"
     else
         echo "check-package: desktop-file-validate not installed, entry not validated" >&2
     fi
