@@ -357,6 +357,7 @@ LinkResult CW38::ChangeLinkSpeed(int32_t rate) {
 }
 
 LinkResult CW38::ReadDeviceType(char (&buffer)[4]) {
+    lastTypeCode_.clear();
     if (Connected == 0) {
         return Done(ErrNotConnected);
     }
@@ -371,6 +372,9 @@ LinkResult CW38::ReadDeviceType(char (&buffer)[4]) {
         }
     }
     buffer[kTypeLength] = '\0';
+    if (LastResult == 0) {
+        lastTypeCode_.assign(buffer, kTypeLength);
+    }
     return Done(LastResult);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/clock/Clock.h"
@@ -94,6 +95,8 @@ class CW38 {
 
     // The COM number of the open port; 0 when the port is closed.
     int32_t OpenComNumber() const { return PortHandle ? openComNumber_ : 0; }
+    // The type code the last ReadDeviceType received whole; empty when it failed or none ran.
+    const std::string& LastTypeCode() const { return lastTypeCode_; }
 
     std::unique_ptr<platform::SerialPort> PortHandle;  // the open port; null when closed
     platform::Dcb LineSettings;                        // what the port is given
@@ -115,4 +118,5 @@ class CW38 {
     platform::Clock& clock_;
     std::function<bool()> consoleKeyPressed_;
     int32_t openComNumber_ = 0;  // the number PortHandle was opened with
+    std::string lastTypeCode_;   // kept for callers that report the device they met
 };
