@@ -1,0 +1,5 @@
+#include "app/read/TalvinoRead.h"
+
+int main(int argc, char** argv) {
+    return TalvinoReadMain(argc, argv);
+}
