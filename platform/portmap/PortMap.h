@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,10 +47,21 @@ class PosixPortMap : public PortMap {
     // Never throws: unreadable or odd sysfs and map content only leaves ports out.
     std::vector<PortInfo> Scan() override;
 
+    // An entry file as last read, kept while the file stays the same, so that a scan every
+    // two seconds reads only the entries that changed.
+    struct CachedEntry {
+        unsigned long long inode = 0;
+        long long size = 0;
+        long long changedNs = 0;  // last status change, nanoseconds
+        long long modifiedNs = 0;
+        std::optional<UserPortEntry> entry;  // empty: malformed
+    };
+
   private:
     std::filesystem::path sysfsRoot_;
     std::filesystem::path userMapDir_;
     std::filesystem::path devRoot_;
+    std::map<std::string, CachedEntry> entryCache_;
 };
 
 // Where the user port map lives when nothing else is said: $TALVINO_PORT_MAP if set and not

@@ -9,8 +9,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -346,8 +348,26 @@ bool IsTrustedMapDir(const fs::path& dir) {
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-void ScanUserMap(const fs::path& mapDir, std::map<int, PortInfo>& ports) {
+// The entry file's identity: any rewrite (in place, or by rename as RegisterUserPort does)
+// changes one of these.
+bool SameFile(const PosixPortMap::CachedEntry& cached, const struct stat& info) {
+    return cached.inode == info.st_ino && cached.size == info.st_size &&
+           cached.changedNs == info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec &&
+           cached.modifiedNs == info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+}
+
+// File times tick coarsely (a few milliseconds), so two quick rewrites of the same size may
+// carry the same times: an entry changed this recently is read again rather than trusted.
+constexpr long long kSettledNs = 2'000'000'000LL;
+
+void ScanUserMap(const fs::path& mapDir, std::map<int, PortInfo>& ports,
+                 std::map<std::string, PosixPortMap::CachedEntry>& cache) {
+    std::map<std::string, PosixPortMap::CachedEntry> seen;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long nowNs = now.tv_sec * 1000000000LL + now.tv_nsec;
     if (mapDir.empty() || !IsTrustedMapDir(mapDir)) {
+        cache.clear();
         return;
     }
     std::error_code ec;
@@ -358,11 +378,28 @@ void ScanUserMap(const fs::path& mapDir, std::map<int, PortInfo>& ports) {
         if (!com) {
             continue;
         }
-        const auto text = ReadSmallFile(it->path(), false);
-        if (!text) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             continue;
         }
-        const auto entry = ParseEntry(*com, *text);
+        PosixPortMap::CachedEntry cached;
+        const auto found = cache.find(name);
+        if (found != cache.end() && SameFile(found->second, info) &&
+            nowNs - found->second.changedNs > kSettledNs) {
+            cached = found->second;
+        } else {
+            const auto text = ReadSmallFile(it->path(), false);
+            if (!text) {
+                continue;
+            }
+            cached.inode = info.st_ino;
+            cached.size = info.st_size;
+            cached.changedNs = info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec;
+            cached.modifiedNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+            cached.entry = ParseEntry(*com, *text);
+        }
+        seen.emplace(name, cached);
+        const std::optional<UserPortEntry>& entry = cached.entry;
         if (!entry) {
             continue;
         }
@@ -380,6 +417,7 @@ void ScanUserMap(const fs::path& mapDir, std::map<int, PortInfo>& ports) {
         // Like a DOS device definition, a registered COMn hides the hardware port of that number.
         ports.insert_or_assign(*com, std::move(port));
     }
+    cache = std::move(seen);
 }
 
 // Odd trees (a kernel driver named like a user tag) could still repeat a value name.
@@ -395,8 +433,18 @@ void MakeValueNamesUnique(std::vector<PortInfo>& ports) {
 class SystemPortMap : public PortMap {
   public:
     std::vector<PortInfo> Scan() override {
-        return PosixPortMap("/sys", DefaultUserMapDir(), "/dev").Scan();
+        // The map directory follows the environment; the entry cache lives as long as it.
+        fs::path dir = DefaultUserMapDir();
+        if (!map_ || dir != dir_) {
+            dir_ = std::move(dir);
+            map_.emplace("/sys", dir_, "/dev");
+        }
+        return map_->Scan();
     }
+
+  private:
+    fs::path dir_;
+    std::optional<PosixPortMap> map_;
 };
 
 bool WriteAll(int fd, const std::string& text) {
@@ -432,7 +480,7 @@ std::vector<PortInfo> PosixPortMap::Scan() {
     try {
         std::map<int, PortInfo> ports;
         ScanHardware(sysfsRoot_, devRoot_, ports);
-        ScanUserMap(userMapDir_, ports);
+        ScanUserMap(userMapDir_, ports, entryCache_);
         std::vector<PortInfo> list;
         list.reserve(ports.size());
         for (auto& [com, port] : ports) {

@@ -10,8 +10,9 @@ inline constexpr const char* kSerialCommKeyPath = "HARDWARE\\DEVICEMAP\\SERIALCO
 
 // The machine's registry as far as the program reads it: the serial-port key, served from a
 // port map. Each port is one kRegSz value (name PortInfo::valueName, data PortInfo::data), in
-// the map's order; the content is the map's scan when the key is opened. The key exists
-// whenever the map can be scanned, with no values when there is no port. Every other key is
+// the map's order; the content is the map's scan when the opened key is first read, and stays
+// as it was for that key. The key always exists, with no values when there is no port; a map
+// that cannot be scanned gives a key whose information cannot be read. Every other key is
 // missing, and any right beyond reading is refused.
 class PortMapRegistry : public RegistrySource {
   public:

@@ -267,6 +267,7 @@ class TTimer : public TObject {
     unsigned IntervalMs = 1000;
     bool EnabledFlag = true;
     bool InHandler = false;
+    std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
 };
 
 // ---- Forms ----------------------------------------------------------------------------------

@@ -165,12 +165,22 @@ void TApplication::ShowException(const std::exception& error) {
 // ---- TTimer ---------------------------------------------------------------------------------
 
 TTimer::TTimer(TForm* /*owner*/) : Timer(std::make_unique<QTimer>()) {
-    QObject::connect(Timer.get(), &QTimer::timeout, Timer.get(), [this] { Tick(); });
+    // One shot at a time, armed again once the handler has returned: the next tick comes a
+    // whole interval after the previous one ended, however long that one blocked, and ticks
+    // missed meanwhile are never queued up.
+    Timer->setSingleShot(true);
+    QObject::connect(Timer.get(), &QTimer::timeout, Timer.get(), [this, alive = Alive] {
+        Tick();
+        if (*alive) {  // the handler may have destroyed the form that owns this timer
+            Update();
+        }
+    });
     AllTimers().insert(this);
     Update();
 }
 
 TTimer::~TTimer() {
+    *Alive = false;
     AllTimers().erase(this);
 }
 

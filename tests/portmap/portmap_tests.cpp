@@ -306,6 +306,33 @@ TEST_F(PortMapTest, UserEntriesJoinTheListAndOverrideHardware) {
     EXPECT_EQ(Map().DeviceNodeFor(101), (Dev() / "ttyUSB0").string());
 }
 
+TEST_F(PortMapTest, OneMapScannedAgainSeesEveryChangeOfItsEntries) {
+    // The map keeps what it read of each entry between scans; no change may go unseen, not even
+    // an in-place rewrite of the same size made at once.
+    const fs::path a = NewNode("nodeA");
+    const fs::path b = NewNode("nodeB");
+    const fs::path c = NewNode("nodeC");
+    PosixPortMap map = Map();
+    ASSERT_TRUE(platform::RegisterUserPort(MapDir(), {5, a.string(), "", 0}));
+    EXPECT_EQ(map.DeviceNodeFor(5), a.string());
+
+    WriteFile(MapDir() / "COM5", "device=" + b.string() + "\n");  // same size, same inode
+    EXPECT_EQ(map.DeviceNodeFor(5), b.string());
+
+    ASSERT_TRUE(platform::RegisterUserPort(MapDir(), {5, c.string(), "Silabser", 0}));
+    const std::vector<PortInfo> ports = map.Scan();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].deviceNode, c.string());
+    EXPECT_EQ(ports[0].driver, "Silabser");
+
+    WriteFile(MapDir() / "COM5", "garbage\n");
+    EXPECT_TRUE(map.Scan().empty());
+    ASSERT_TRUE(platform::RegisterUserPort(MapDir(), {5, a.string(), "", 0}));
+    EXPECT_EQ(map.DeviceNodeFor(5), a.string());
+    ASSERT_TRUE(platform::UnregisterUserPort(MapDir(), 5));
+    EXPECT_TRUE(map.Scan().empty());
+}
+
 TEST_F(PortMapTest, StaleEntriesAreDroppedAndDeleted) {
     struct Case {
         const char* what;

@@ -224,19 +224,23 @@ TEST(PortMapRegistryTest, OtherKeysAndWritingAreRefused) {
     EXPECT_EQ(source.OpenKey(kHkeyLocalMachine, kKey, kKeyAllAccess), nullptr);
 }
 
-TEST(PortMapRegistryTest, MapWithoutPortsShowsAnEmptyKeyAndAFailingMapNoKey) {
+TEST(PortMapRegistryTest, MapWithoutPortsShowsAnEmptyKeyAndAFailingMapAnUnreadableKey) {
     FakePortMap map;
     PortMapRegistry source(map);
     TRegistry registry(source, kKeyRead);
     registry.SetRootKey(kHkeyLocalMachine);
     ASSERT_TRUE(registry.KeyExists(kKey));
+    EXPECT_EQ(map.scans, 0);  // asking whether the key exists scans nothing
     ASSERT_TRUE(registry.OpenKeyReadOnly(kKey));
     TRegKeyInfo info;
     ASSERT_TRUE(registry.GetKeyInfo(info));
     EXPECT_EQ(info.NumValues, 0u);
+    EXPECT_EQ(map.scans, 1);
 
     map.fails = true;
-    EXPECT_FALSE(registry.KeyExists(kKey));
+    EXPECT_TRUE(registry.KeyExists(kKey));
+    ASSERT_TRUE(registry.OpenKeyReadOnly(kKey));
+    EXPECT_FALSE(registry.GetKeyInfo(info));
 }
 
 }  // namespace

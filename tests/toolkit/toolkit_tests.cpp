@@ -310,6 +310,35 @@ TEST_F(ToolkitTest, TimersTickInsideTheModalLoopAndStopFromTheirHandler) {
     EXPECT_EQ(ticks, 1);
 }
 
+TEST_F(ToolkitTest, TheNextTickComesAWholeIntervalAfterABlockingHandlerReturned) {
+    // Real time: the first handler blocks three intervals. The next tick must still wait a
+    // whole interval after it returned, not fire at once for the time missed meanwhile. A slow
+    // machine only lengthens the gap, so the lower bound cannot fail by accident.
+    constexpr int kTickMs = 40;
+    constexpr int kBlockMs = 3 * kTickMs;
+    constexpr int kSlackMs = 5;  // the system timer may fire this early
+    TestForm form;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firstReturned = 0;
+    qint64 secondStarted = 0;
+    form.Timer.SetInterval(kTickMs);
+    form.Timer.OnTimer = [&](TObject*) {
+        if (firstReturned == 0) {
+            const qint64 start = clock.elapsed();
+            while (clock.elapsed() - start < kBlockMs) {
+            }
+            firstReturned = clock.elapsed();
+        } else {
+            secondStarted = clock.elapsed();
+            form.Close();
+        }
+    };
+    EXPECT_EQ(form.ShowModal(), mrCancel);
+    ASSERT_GT(secondStarted, 0);
+    EXPECT_GE(secondStarted - firstReturned, kTickMs - kSlackMs);
+}
+
 TEST_F(ToolkitTest, ATickNeverReentersItsRunningHandler) {
     // Real time: the handler's modal loop runs 100 ms while the 5 ms timer is due many times;
     // neither those ticks nor one fired by hand may enter the running handler.
