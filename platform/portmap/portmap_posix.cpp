@@ -356,9 +356,9 @@ bool SameFile(const PosixPortMap::CachedEntry& cached, const struct stat& info) 
            cached.modifiedNs == info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
 }
 
-// File times tick coarsely (a few milliseconds), so two quick rewrites of the same size may
-// carry the same times: an entry changed this recently is read again rather than trusted.
-constexpr long long kSettledNs = 2'000'000'000LL;
+// File times tick coarsely (one kernel tick, 10 ms at most), so two quick rewrites of the same
+// size may carry the same times: an entry changed this recently is read again, not trusted.
+constexpr long long kSettledNs = 100'000'000LL;
 
 void ScanUserMap(const fs::path& mapDir, std::map<int, PortInfo>& ports,
                  std::map<std::string, PosixPortMap::CachedEntry>& cache) {

@@ -169,6 +169,8 @@ TTimer::TTimer(TForm* /*owner*/) : Timer(std::make_unique<QTimer>()) {
     // whole interval after the previous one ended, however long that one blocked, and ticks
     // missed meanwhile are never queued up.
     Timer->setSingleShot(true);
+    // Never early: a coarse timer may fire up to 5 % before its interval is up.
+    Timer->setTimerType(Qt::PreciseTimer);
     QObject::connect(Timer.get(), &QTimer::timeout, Timer.get(), [this, alive = Alive] {
         Tick();
         if (*alive) {  // the handler may have destroyed the form that owns this timer
