@@ -263,7 +263,15 @@ LinkResult CW38::Connect(int32_t seconds) {
     LastResult = 0;
     int32_t lastReply = kNoReply;
     while (true) {
-        if (WriteRawByte(CmdConnect) != 0) {
+        if (const LinkResult written = WriteRawByte(CmdConnect); written != 0) {
+            if (written != ErrPortNotOpen) {
+                // The port itself failed (an adapter unplugged): let it go, so that the next
+                // Connect opens it afresh instead of failing on a dead handle for ever. There is
+                // no device to say goodbye to.
+                Connected = 0;
+                ClosePort();
+                LastResult = written;
+            }
             break;
         }
         int32_t reply = 0;

@@ -194,6 +194,24 @@ TEST(LinkProtocol, ConnectFailuresReportTheCause) {
     }
 }
 
+// An adapter unplugged while its port is open, then plugged back: the port that failed is let
+// go, so the next Connect opens it afresh and reaches the device again.
+TEST(LinkProtocol, ConnectLetsAFailedPortGoAndReopensItNextTime) {
+    Rig rig;
+    ASSERT_EQ(rig.link.Connect(1), 0);
+    ASSERT_EQ(rig.link.Disconnect(), 0);
+    rig.port.HangUp(kCom);
+    EXPECT_EQ(rig.link.Connect(1), static_cast<LinkResult>(platform::kErrorDeviceNotConnected));
+    EXPECT_EQ(rig.link.PortHandle, nullptr);
+    EXPECT_FALSE(rig.line.Open);
+
+    rig.line.HungUp = false;
+    const int opened = rig.line.OpenCount;
+    EXPECT_EQ(rig.link.Connect(1), 0);
+    EXPECT_EQ(rig.line.OpenCount, opened + 1);
+    EXPECT_EQ(rig.link.Connected, 1);
+}
+
 TEST(LinkProtocol, ConsoleKeyPressEndsAnOpenEndedConnect) {
     Rig rig;
     rig.device().Faults().Silent = true;
