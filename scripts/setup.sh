@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake make pkg-config dpkg-dev desktop-file-utils
     libgtest-dev libgmock-dev
-    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
 # Extra packages asked for by the caller (the main job wants a virtual display helper).
 packages+=("$@")

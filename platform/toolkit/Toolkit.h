@@ -74,9 +74,10 @@ struct TFont {
     int Height = 0;
 };
 
-// The window font of every form: the system's dialog font (a sans of 11 pixels) is not
-// available here, DejaVu Sans at the same pixel size stands in for it.
-inline constexpr const char* kDefaultFontName = "DejaVu Sans";
+// The window font of every form: the system's dialog font (a narrow sans of 11 pixels) is not
+// available here; DejaVu Sans Condensed at the same pixel size is the closest in width, so the
+// fixed-width captions of the forms fit as they were laid out.
+inline constexpr const char* kDefaultFontName = "DejaVu Sans Condensed";
 inline constexpr int kDefaultFontHeight = -11;  // pixels, negative as the framework stores it
 
 enum TBorderStyle { bsSizeable, bsDialog };
