@@ -7,7 +7,7 @@ namespace platform {
 namespace {
 
 class PosixClock final : public Clock {
-public:
+  public:
     void Sleep(uint32_t ms) override {
         timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
         // A signal must not shorten the pause: sleep again for what is left.
