@@ -42,8 +42,4 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 echo "run: no display: run it from a desktop session, or under xvfb-run ./scripts/run.sh; reading COM$com on the console instead:"
-if [ -x build/app/read/talvino-read ]; then
-    build/app/read/talvino-read --port "$com"
-else
-    build/bench/link/talvino-read "COM$com"
-fi
+build/app/read/talvino-read --port "$com"
