@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 #include "forms/DlgLectureInformation.h"
 #include "platform/exceptions/Exception.h"
 #include "platform/files/Files.h"

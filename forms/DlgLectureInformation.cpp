@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 #include "platform/registry/PortMapRegistry.h"
 #include "platform/strings/Strings.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 #include "app/read/TalvinoRead.h"
 #include "app/read/TracingSerial.h"
 #include "forms/PortSearch.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 #include "platform/exceptions/Exception.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 #include "app/Startup.h"
 #include "forms/DlgLectureInformation.h"
 #include "platform/clock/Clock.h"

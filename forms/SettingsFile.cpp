@@ -1,4 +1,4 @@
-#include "app/SettingsFile.h"
+#include "forms/SettingsFile.h"
 
 #include <array>
 
