@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/serial/SerialPort.h"
+#include "platform/serial/ForwardingSerial.h"
 
 namespace read_tool {
 
@@ -14,7 +14,7 @@ namespace read_tool {
 //   "   1.004213 PC> 30 33"   "   1.006871 <DEV 34"
 // Opens, purges and closes get a line of their own, so that the pauses between bytes read
 // plainly. A read that times out writes nothing: no byte crossed.
-class TracingSerialBackend : public platform::SerialBackend {
+class TracingSerialBackend : public platform::ForwardingSerialBackend {
   public:
     TracingSerialBackend(platform::SerialBackend& inner, std::ostream& trace);
     platform::OpenResult Open(const std::string& path) override;
@@ -22,8 +22,10 @@ class TracingSerialBackend : public platform::SerialBackend {
     // One trace line: the time stamp, then the text.
     void Line(const std::string& text);
 
+  protected:
+    std::unique_ptr<platform::SerialPort> Wrap(std::unique_ptr<platform::SerialPort> port) override;
+
   private:
-    platform::SerialBackend& inner_;
     std::ostream& trace_;
     std::chrono::steady_clock::time_point start_;
 };

@@ -10,30 +10,23 @@ namespace {
 constexpr const char* kToDevice = "PC> ";     // written by us
 constexpr const char* kFromDevice = "<DEV ";  // received from the device
 
-class TracingPort : public platform::SerialPort {
+class TracingPort : public platform::ForwardingSerialPort {
   public:
     TracingPort(std::unique_ptr<platform::SerialPort> inner, TracingSerialBackend& trace)
-        : inner_(std::move(inner)), trace_(trace) {}
+        : ForwardingSerialPort(std::move(inner)), trace_(trace) {}
 
-    platform::WinError GetState(platform::Dcb& out) override { return inner_->GetState(out); }
     platform::WinError SetState(const platform::Dcb& dcb) override {
-        const platform::WinError error = inner_->SetState(dcb);
+        const platform::WinError error = ForwardingSerialPort::SetState(dcb);
         trace_.Line("-- line at " + std::to_string(dcb.BaudRate) + " bit/s" + Failure(error));
         return error;
     }
-    platform::WinError GetTimeouts(platform::CommTimeouts& out) override {
-        return inner_->GetTimeouts(out);
-    }
-    platform::WinError SetTimeouts(const platform::CommTimeouts& timeouts) override {
-        return inner_->SetTimeouts(timeouts);
-    }
     platform::WinError Purge(uint32_t flags) override {
-        const platform::WinError error = inner_->Purge(flags);
+        const platform::WinError error = ForwardingSerialPort::Purge(flags);
         trace_.Line("-- purge" + Failure(error));
         return error;
     }
     platform::WinError Write(const uint8_t* data, size_t count, size_t& written) override {
-        const platform::WinError error = inner_->Write(data, count, written);
+        const platform::WinError error = ForwardingSerialPort::Write(data, count, written);
         if (written > 0) {
             trace_.Line(kToDevice + HexBytes(data, written));
         }
@@ -44,7 +37,7 @@ class TracingPort : public platform::SerialPort {
         return error;
     }
     platform::WinError Read(uint8_t* buffer, size_t count, size_t& received) override {
-        const platform::WinError error = inner_->Read(buffer, count, received);
+        const platform::WinError error = ForwardingSerialPort::Read(buffer, count, received);
         if (received > 0) {
             trace_.Line(kFromDevice + HexBytes(buffer, received));
         }
@@ -54,7 +47,7 @@ class TracingPort : public platform::SerialPort {
         return error;
     }
     platform::WinError Close() override {
-        const platform::WinError error = inner_->Close();
+        const platform::WinError error = ForwardingSerialPort::Close();
         trace_.Line("-- close" + Failure(error));
         return error;
     }
@@ -64,22 +57,23 @@ class TracingPort : public platform::SerialPort {
         return error == platform::kErrorSuccess ? "" : " failed, error " + std::to_string(error);
     }
 
-    std::unique_ptr<platform::SerialPort> inner_;
     TracingSerialBackend& trace_;
 };
 
 }  // namespace
 
 TracingSerialBackend::TracingSerialBackend(platform::SerialBackend& inner, std::ostream& trace)
-    : inner_(inner), trace_(trace), start_(std::chrono::steady_clock::now()) {}
+    : ForwardingSerialBackend(inner), trace_(trace), start_(std::chrono::steady_clock::now()) {}
 
 platform::OpenResult TracingSerialBackend::Open(const std::string& path) {
-    platform::OpenResult opened = inner_.Open(path);
+    platform::OpenResult opened = ForwardingSerialBackend::Open(path);
     Line("-- open " + path + (opened.port ? "" : " failed, error " + std::to_string(opened.error)));
-    if (opened.port) {
-        opened.port = std::make_unique<TracingPort>(std::move(opened.port), *this);
-    }
     return opened;
+}
+
+std::unique_ptr<platform::SerialPort> TracingSerialBackend::Wrap(
+    std::unique_ptr<platform::SerialPort> port) {
+    return std::make_unique<TracingPort>(std::move(port), *this);
 }
 
 void TracingSerialBackend::Line(const std::string& text) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/Startup.h"
+#include "bench/link/BenchSupport.h"
 #include "forms/DlgLectureInformation.h"
 #include "platform/clock/Clock.h"
 #include "platform/portmap/PortMap.h"
@@ -36,6 +37,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using namespace bench;
 
 constexpr int kStartRuns = 7;                // program starts measured
 constexpr int kReadingRuns = 5;              // readings measured
@@ -43,11 +45,7 @@ constexpr int kSettleMs = 200;               // lets new map entries settle befo
 constexpr int kTickRepeats = 2000;           // port-watch ticks averaged per port count
 constexpr int kPortCounts[] = {1, 8, 64};    // ports in the map for the watch tick
 constexpr double kFirstTickMs = 300.0;       // from the click to the first reading tick
-constexpr double kPurgePauseMs = 1000.0;     // Connect's pause before it purges the port
-constexpr double kEndPauseMs = 500.0;        // Disconnect's pause before the end command
 constexpr double kLaterTicksMs = 5 * 300.0;  // the five reading ticks after the first
-constexpr double kBitsPerByte = 11.0;        // 8E1 framing: start, 8 data, parity, stop
-constexpr double kLineRate = 9600.0;         // bit/s the reading runs at
 constexpr double kTargetStartMs = 150.0;     // process start to the window shown
 constexpr double kTargetTickMs = 0.5;        // CPU per watch tick with 64 ports
 constexpr double kTargetPeakMb = 40.0;       // peak memory after a reading
@@ -64,12 +62,6 @@ double CpuMs() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 // The process's peak resident memory in kB, as the kernel reports it.
@@ -195,54 +187,6 @@ double WatchTickCpuMs(const fs::path& root, int count) {
     return (CpuMs() - before) / kTickRepeats;
 }
 
-// Counts the bytes of a reading, both ways, for its line time.
-class CountingBackend : public platform::SerialBackend {
-  public:
-    explicit CountingBackend(platform::SerialBackend& inner) : inner_(inner) {}
-    platform::OpenResult Open(const std::string& path) override {
-        platform::OpenResult opened = inner_.Open(path);
-        if (opened.port) {
-            opened.port = std::make_unique<Port>(std::move(opened.port), *this);
-        }
-        return opened;
-    }
-    size_t Bytes = 0;
-
-  private:
-    class Port : public platform::SerialPort {
-      public:
-        Port(std::unique_ptr<platform::SerialPort> inner, CountingBackend& counts)
-            : inner_(std::move(inner)), counts_(counts) {}
-        platform::WinError GetState(platform::Dcb& out) override { return inner_->GetState(out); }
-        platform::WinError SetState(const platform::Dcb& dcb) override {
-            return inner_->SetState(dcb);
-        }
-        platform::WinError GetTimeouts(platform::CommTimeouts& out) override {
-            return inner_->GetTimeouts(out);
-        }
-        platform::WinError SetTimeouts(const platform::CommTimeouts& t) override {
-            return inner_->SetTimeouts(t);
-        }
-        platform::WinError Purge(uint32_t flags) override { return inner_->Purge(flags); }
-        platform::WinError Write(const uint8_t* data, size_t count, size_t& written) override {
-            const platform::WinError error = inner_->Write(data, count, written);
-            counts_.Bytes += written;
-            return error;
-        }
-        platform::WinError Read(uint8_t* buffer, size_t count, size_t& received) override {
-            const platform::WinError error = inner_->Read(buffer, count, received);
-            counts_.Bytes += received;
-            return error;
-        }
-        platform::WinError Close() override { return inner_->Close(); }
-
-      private:
-        std::unique_ptr<platform::SerialPort> inner_;
-        CountingBackend& counts_;
-    };
-    platform::SerialBackend& inner_;
-};
-
 // Readings through the window on the real event loop, from the click to the handling of
 // WM_READ_DONE (its first act is the success beep).
 void MeasureReadings() {
@@ -251,7 +195,7 @@ void MeasureReadings() {
         std::printf("reading: talvino-sim did not start: %s\n", simulator.Failure().c_str());
         return;
     }
-    CountingBackend counting(platform::RealSerialBackend());
+    bench::CountingSerialBackend counting(platform::RealSerialBackend());
     TDlgLectureInformation window(nullptr, LinkPlatform{counting, platform::RealClock(), {}},
                                   platform::RealRegistry());
     window.Show();
@@ -264,7 +208,8 @@ void MeasureReadings() {
     std::vector<double> wall;
     std::vector<double> floor;
     for (int run = 1; run <= kReadingRuns; ++run) {
-        counting.Bytes = 0;
+        counting.Written = 0;
+        counting.Received = 0;
         doneAt = 0;
         QTimer::singleShot(kGiveUpMs, &loop, [&] { loop.quit(); });
         const double clickAt = NowMs();
@@ -274,14 +219,14 @@ void MeasureReadings() {
             std::printf("  reading %d: not over after %d ms\n", run, kGiveUpMs);
             break;
         }
-        const double lineMs =
-            static_cast<double>(counting.Bytes) * kBitsPerByte * 1000.0 / kLineRate;
+        const size_t bytes = counting.Written + counting.Received;
+        const double lineMs = LineMs(bytes);
         const double floorMs = kFirstTickMs + kPurgePauseMs + kEndPauseMs + kLaterTicksMs + lineMs;
         wall.push_back(doneAt - clickAt);
         floor.push_back(floorMs);
         std::printf(
             "  reading %d: %8.1f ms wall, floor %7.1f ms (%zu bytes, line %.1f ms), ratio %.4f\n",
-            run, wall.back(), floorMs, counting.Bytes, lineMs, wall.back() / floorMs);
+            run, wall.back(), floorMs, bytes, lineMs, wall.back() / floorMs);
     }
     platform::SetBeepHook(nullptr);
     if (!wall.empty()) {

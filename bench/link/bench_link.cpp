@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/link/BenchSupport.h"
 #include "bench/link/Reading.h"
 #include "platform/clock/Clock.h"
 #include "platform/serial/SerialPort.h"
@@ -20,67 +21,12 @@
 
 namespace {
 
+using namespace bench;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kDefaultRuns = 5;           // readings measured
-constexpr double kPurgePauseMs = 1000.0;  // Connect's pause before it purges the port
-constexpr double kEndPauseMs = 500.0;     // Disconnect's pause before the end command
-constexpr double kBitsPerByte = 11.0;     // 8E1 framing: start, 8 data, parity, stop
-constexpr double kLineRate = 9600.0;      // bit/s the whole reading runs at
-constexpr double kTargetRatio = 1.02;     // wall time against the floor
-constexpr double kTargetCpuMs = 5.0;      // reader CPU time per reading (ms)
-
-// Counts every byte that crosses the port, both ways.
-class CountingBackend : public platform::SerialBackend {
-  public:
-    explicit CountingBackend(platform::SerialBackend& inner) : inner_(inner) {}
-
-    platform::OpenResult Open(const std::string& path) override {
-        platform::OpenResult opened = inner_.Open(path);
-        if (opened.port) {
-            opened.port = std::make_unique<Port>(std::move(opened.port), *this);
-        }
-        return opened;
-    }
-
-    size_t Written = 0;
-    size_t Received = 0;
-
-  private:
-    class Port : public platform::SerialPort {
-      public:
-        Port(std::unique_ptr<platform::SerialPort> inner, CountingBackend& counts)
-            : inner_(std::move(inner)), counts_(counts) {}
-        platform::WinError GetState(platform::Dcb& out) override { return inner_->GetState(out); }
-        platform::WinError SetState(const platform::Dcb& dcb) override {
-            return inner_->SetState(dcb);
-        }
-        platform::WinError GetTimeouts(platform::CommTimeouts& out) override {
-            return inner_->GetTimeouts(out);
-        }
-        platform::WinError SetTimeouts(const platform::CommTimeouts& timeouts) override {
-            return inner_->SetTimeouts(timeouts);
-        }
-        platform::WinError Purge(uint32_t flags) override { return inner_->Purge(flags); }
-        platform::WinError Write(const uint8_t* data, size_t count, size_t& written) override {
-            const platform::WinError error = inner_->Write(data, count, written);
-            counts_.Written += written;
-            return error;
-        }
-        platform::WinError Read(uint8_t* buffer, size_t count, size_t& received) override {
-            const platform::WinError error = inner_->Read(buffer, count, received);
-            counts_.Received += received;
-            return error;
-        }
-        platform::WinError Close() override { return inner_->Close(); }
-
-      private:
-        std::unique_ptr<platform::SerialPort> inner_;
-        CountingBackend& counts_;
-    };
-
-    platform::SerialBackend& inner_;
-};
+constexpr int kDefaultRuns = 5;        // readings measured
+constexpr double kTargetRatio = 1.02;  // wall time against the floor
+constexpr double kTargetCpuMs = 5.0;   // reader CPU time per reading (ms)
 
 double CpuMs() {
     rusage usage{};
@@ -95,12 +41,6 @@ long PeakKb() {
     return usage.ru_maxrss;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,14 +49,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_link [runs]   (default %d)\n", kDefaultRuns);
         return 2;
     }
-    // A private port map, so that the benchmark neither sees nor disturbs anyone else's ports.
-    std::string mapTemplate = (std::filesystem::temp_directory_path() / "bench-link-XXXXXX");
-    if (mkdtemp(mapTemplate.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const bench::PrivatePortMap portMap("bench-link");
+    if (!portMap.Ready()) {
         return 1;
     }
-    const std::filesystem::path mapDir = std::filesystem::path(mapTemplate) / "map";
-    setenv("TALVINO_PORT_MAP", mapDir.c_str(), 1);
 
     int status = 0;
     {
@@ -128,7 +64,7 @@ int main(int argc, char** argv) {
         std::printf("bench_link: %d readings on COM%d (%s), paced at 9600 bit/s 8E1\n", runs,
                     simulator.ComNumber(), simulator.DeviceNode().c_str());
 
-        CountingBackend counting(platform::RealSerialBackend());
+        bench::CountingSerialBackend counting(platform::RealSerialBackend());
         CW38 link(LinkPlatform{counting, platform::RealClock(), [] { return false; }});
         std::vector<double> wall;
         std::vector<double> floor;
@@ -151,8 +87,7 @@ int main(int argc, char** argv) {
                 break;
             }
             const size_t bytes = counting.Written + counting.Received;
-            const double floorMs =
-                kPurgePauseMs + kEndPauseMs + bytes * kBitsPerByte * 1000.0 / kLineRate;
+            const double floorMs = kPurgePauseMs + kEndPauseMs + LineMs(bytes);
             std::printf(
                 "  reading %d: %8.1f ms wall, floor %7.1f ms (%zu bytes: %zu out, %zu in), "
                 "ratio %.4f, cpu %.2f ms\n",
@@ -178,6 +113,5 @@ int main(int argc, char** argv) {
             std::printf("reader peak memory: %ld KiB\n", PeakKb());
         }
     }
-    std::filesystem::remove_all(mapTemplate);
     return status;
 }

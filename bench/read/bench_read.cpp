@@ -14,19 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/link/BenchSupport.h"
 #include "sim/talvino_sim/SimProcess.h"
 
 namespace {
 
+using namespace bench;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kDefaultRuns = 7;           // readings measured
-constexpr double kPurgePauseMs = 1000.0;  // Connect's pause before it purges the port
-constexpr double kEndPauseMs = 500.0;     // Disconnect's pause before the end command
-constexpr double kBitsPerByte = 11.0;     // 8E1 framing: start, 8 data, parity, stop
-constexpr double kLineRate = 9600.0;      // bit/s the whole reading runs at
-constexpr double kTargetRatio = 1.02;     // wall time against the floor
-constexpr double kTargetCpuMs = 20.0;     // CPU time of the whole process (ms)
+constexpr int kDefaultRuns = 7;        // readings measured
+constexpr double kTargetRatio = 1.02;  // wall time against the floor
+constexpr double kTargetCpuMs = 20.0;  // CPU time of the whole process (ms)
 
 struct Child {
     int ExitStatus = -1;
@@ -105,12 +103,6 @@ size_t TracedBytes(const std::string& trace) {
     return bytes;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,12 +112,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     // A private port map, inherited by the simulator and every reader.
-    std::string mapTemplate = (std::filesystem::temp_directory_path() / "bench-read-XXXXXX");
-    if (mkdtemp(mapTemplate.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const bench::PrivatePortMap portMap("bench-read");
+    if (!portMap.Ready()) {
         return 1;
     }
-    setenv("TALVINO_PORT_MAP", (std::filesystem::path(mapTemplate) / "map").c_str(), 1);
 
     int status = 0;
     {
@@ -145,8 +135,7 @@ int main(int argc, char** argv) {
                          counted.ExitStatus, counted.Err.c_str());
             return 1;
         }
-        const double floorMs =
-            kPurgePauseMs + kEndPauseMs + bytes * kBitsPerByte * 1000.0 / kLineRate;
+        const double floorMs = kPurgePauseMs + kEndPauseMs + LineMs(bytes);
         std::printf(
             "bench_read: %d talvino-read processes on COM%d (%s), paced at 9600 bit/s "
             "8E1, %zu bytes a reading\n",
@@ -185,6 +174,5 @@ int main(int argc, char** argv) {
             std::printf("process peak memory: %ld KiB\n", peakKb);
         }
     }
-    std::filesystem::remove_all(mapTemplate);
     return status;
 }
