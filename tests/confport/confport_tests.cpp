@@ -15,16 +15,13 @@
 #include "platform/registry/MemoryRegistry.h"
 #include "platform/registry/PortMapRegistry.h"
 #include "platform/toolkit/ToolkitTesting.h"
+#include "tests/support/FakeSysfs.h"
+#include "tests/support/QtTestEnvironment.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 
 namespace {
-
-// Takes the application down while Qt is whole, before the program's end.
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 // A registry value: its name and the port it names.
 struct Port {
@@ -316,26 +313,12 @@ TEST_F(ConfPortTest, DestroyingTheDialogDropsThePorts) {
 // The machine's port map on a made-up sysfs tree with a real UART and the maker's adapter.
 TEST_F(ConfPortTest, ShowsTheAdapterFromTheMachinesPortMap) {
     namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "confport-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path root = pattern;
+    const test_support::TempDir tempDir("confport");
+    const fs::path root = tempDir.Path();
     const fs::path sys = root / "sys";
     const fs::path dev = root / "dev";
-    fs::create_directories(dev);
-    // class/tty/<name>/device -> the device, whose driver link points into the bus's drivers.
-    const auto addTty = [&](const std::string& name, const std::string& driver) {
-        const fs::path ttyDir = sys / "class" / "tty" / name;
-        const fs::path device = sys / "devices" / name;
-        fs::create_directories(ttyDir);
-        fs::create_directories(device);
-        fs::create_directories(sys / "bus" / "any" / "drivers" / driver);
-        fs::create_directory_symlink("../../../devices/" + name, ttyDir / "device");
-        fs::create_directory_symlink("../../bus/any/drivers/" + driver, device / "driver");
-        std::ofstream(ttyDir / "type") << "4\n";  // a UART is present
-        std::ofstream(dev / name) << "";
-    };
-    addTty("ttyS0", "serial8250");
-    addTty("ttyUSB0", "cp210x");
+    test_support::AddFakeTty(sys, dev, {"ttyS0", "serial8250", "4", ""});
+    test_support::AddFakeTty(sys, dev, {"ttyUSB0", "cp210x", "4", ""});
     PosixPortMap map(sys, root / "map", dev);
     PortMapRegistry registry(map);
 
@@ -345,8 +328,6 @@ TEST_F(ConfPortTest, ShowsTheAdapterFromTheMachinesPortMap) {
               (std::vector<std::string>{"COM1", "COM101 : KELDRAN"}));
     EXPECT_EQ(dialog.RadioGroupPortSerie.ItemIndex(), 1);
     EXPECT_EQ(dialog.GetPortNumber(), 101);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 }  // namespace

@@ -15,16 +15,12 @@
 #include "platform/serial/PosixSerial.h"
 #include "platform/toolkit/ToolkitTesting.h"
 #include "sim/talvino_sim/SimProcess.h"
+#include "tests/support/QtTestEnvironment.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
 
 namespace {
-
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 constexpr int kPollMs = 20;          // how often the test looks at the window, ms
 constexpr int kGiveUpMs = 30000;     // a reading of a few seconds that is not over by then hangs

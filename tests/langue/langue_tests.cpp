@@ -6,16 +6,11 @@
 
 #include "forms/DialogChoixLangue.h"
 #include "platform/toolkit/ToolkitTesting.h"
+#include "tests/support/QtTestEnvironment.h"
 
 using namespace platform;
 
 namespace {
-
-// Takes the application down while Qt is whole, before the program's end.
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 constexpr const char* kFrench = "Choix de la Langue";
 constexpr const char* kEnglish = "Language choice";

@@ -16,16 +16,12 @@
 #include "platform/registry/MemoryRegistry.h"
 #include "platform/toolkit/ToolkitTesting.h"
 #include "sim/SimPort.h"
+#include "tests/support/QtTestEnvironment.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
 
 namespace {
-
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 constexpr int kMakerCom = 3;        // the maker's adapter port the tests put the device on
 constexpr int kDefaultLinkCom = 2;  // the port a fresh link opens

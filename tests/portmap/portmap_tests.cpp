@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/portmap/PortMap.h"
+#include "tests/support/FakeSysfs.h"
 
 namespace fs = std::filesystem;
 using platform::PortInfo;
@@ -27,13 +28,7 @@ constexpr int DevCom(int major, int minor) {
     return 1000 + major * 65536 + minor;
 }
 
-struct Tty {
-    std::string name;
-    std::string driver;     // empty: no driver link
-    std::string type;       // content of the `type` attribute, empty: none
-    std::string dev;        // content of the `dev` attribute, empty: none
-    bool hasDevice = true;  // false: a virtual tty without a device link
-};
+using Tty = test_support::FakeTty;
 
 struct Expected {
     int com;
@@ -77,30 +72,7 @@ class PortMapTest : public ::testing::Test {
     fs::path MapDir() const { return root_ / "map"; }
     PosixPortMap Map() const { return PosixPortMap(Sys(), MapDir(), Dev()); }
 
-    // Lays a tty out as the kernel does: class/tty/<name>/device -> the device, whose driver
-    // link points into the bus's drivers; the device node is a plain file under our /dev.
-    void AddTty(const Tty& tty) {
-        const fs::path ttyDir = Sys() / "class" / "tty" / tty.name;
-        fs::create_directories(ttyDir);
-        if (tty.hasDevice) {
-            const fs::path device = Sys() / "devices" / (tty.name + "-port");
-            fs::create_directories(device);
-            fs::create_directory_symlink("../../../devices/" + tty.name + "-port",
-                                         ttyDir / "device");
-            if (!tty.driver.empty()) {
-                fs::create_directories(Sys() / "bus" / "any" / "drivers" / tty.driver);
-                fs::create_directory_symlink("../../bus/any/drivers/" + tty.driver,
-                                             device / "driver");
-            }
-        }
-        if (!tty.type.empty()) {
-            WriteFile(ttyDir / "type", tty.type + "\n");
-        }
-        if (!tty.dev.empty()) {
-            WriteFile(ttyDir / "dev", tty.dev + "\n");
-        }
-        WriteFile(Dev() / tty.name, "");
-    }
+    void AddTty(const Tty& tty) { test_support::AddFakeTty(Sys(), Dev(), tty); }
 
     fs::path NewNode(const std::string& name) {
         WriteFile(root_ / name, "");

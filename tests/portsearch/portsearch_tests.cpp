@@ -15,6 +15,8 @@
 #include "platform/portmap/PortMap.h"
 #include "platform/registry/MemoryRegistry.h"
 #include "platform/registry/PortMapRegistry.h"
+#include "tests/support/FakeSysfs.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -402,26 +404,12 @@ TEST_F(PortSearchTest, HundredsOfPortsAndOddNamesNeverCrash) {
 // then unplugged.
 TEST(PortSearchOnPortMapTest, MakersAdapterFoundInSysfsAndUnplugged) {
     namespace fs = std::filesystem;
-    std::string pattern = (fs::temp_directory_path() / "portsearch-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path root = pattern;
+    const test_support::TempDir tempDir("portsearch");
+    const fs::path root = tempDir.Path();
     const fs::path sys = root / "sys";
     const fs::path dev = root / "dev";
-    fs::create_directories(dev);
-    // class/tty/<name>/device -> the device, whose driver link points into the bus's drivers.
-    const auto addTty = [&](const std::string& name, const std::string& driver) {
-        const fs::path ttyDir = sys / "class" / "tty" / name;
-        const fs::path device = sys / "devices" / name;
-        fs::create_directories(ttyDir);
-        fs::create_directories(device);
-        fs::create_directories(sys / "bus" / "any" / "drivers" / driver);
-        fs::create_directory_symlink("../../../devices/" + name, ttyDir / "device");
-        fs::create_directory_symlink("../../bus/any/drivers/" + driver, device / "driver");
-        std::ofstream(ttyDir / "type") << "4\n";  // a UART is present
-        std::ofstream(dev / name) << "";
-    };
-    addTty("ttyS0", "serial8250");
-    addTty("ttyUSB0", "cp210x");
+    test_support::AddFakeTty(sys, dev, {"ttyS0", "serial8250", "4", ""});
+    test_support::AddFakeTty(sys, dev, {"ttyUSB0", "cp210x", "4", ""});
 
     platform::PosixPortMap map(sys, root / "map", dev);
     platform::PortMapRegistry registry(map);
@@ -436,9 +424,6 @@ TEST(PortSearchOnPortMapTest, MakersAdapterFoundInSysfsAndUnplugged) {
     EXPECT_EQ(Entries(search), (std::vector<std::string>{"COM1"}));
     EXPECT_EQ(search.PortNumber, 1);
     EXPECT_FALSE(search.IsMakerAdapter());
-
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/portmap/PortMap.h"
 #include "platform/serial/PosixSerial.h"
 #include "sim/talvino_sim/SimProcess.h"
+#include "tests/support/SimPortMap.h"
 
 namespace {
 
@@ -49,21 +50,14 @@ std::string ComPath(int comNumber) {
 class SimPtyTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "pty-tests-XXXXXX").string();
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        root_ = dir;
-        fs::create_directories(root_ / "sys");
-        setenv("TALVINO_PORT_MAP", MapDir().c_str(), 1);
-        map_ = std::make_unique<platform::PosixPortMap>(root_ / "sys", MapDir(), "/dev");
+        ports_.emplace("pty-tests");
+        root_ = ports_->Root();
+        map_ = std::make_unique<platform::PosixPortMap>(ports_->Sys(), MapDir(), "/dev");
         backend_ = std::make_unique<platform::PosixSerialBackend>(*map_);
     }
-    void TearDown() override {
-        unsetenv("TALVINO_PORT_MAP");
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    void TearDown() override { ports_.reset(); }
 
-    fs::path MapDir() const { return root_ / "map"; }
+    fs::path MapDir() const { return ports_->MapDir(); }
 
     std::unique_ptr<CW38> NewLink() {
         return std::make_unique<CW38>(LinkPlatform{*backend_, platform::RealClock(), {}});
@@ -84,6 +78,7 @@ class SimPtyTest : public ::testing::Test {
         return std::nullopt;
     }
 
+    std::optional<test_support::SimPortMap> ports_;
     fs::path root_;
     std::unique_ptr<platform::PosixPortMap> map_;
     std::unique_ptr<platform::PosixSerialBackend> backend_;

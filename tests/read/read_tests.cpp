@@ -21,6 +21,8 @@
 #include "platform/portmap/PortMap.h"
 #include "platform/serial/PosixSerial.h"
 #include "sim/talvino_sim/SimProcess.h"
+#include "tests/support/FakeSysfs.h"
+#include "tests/support/SimPortMap.h"
 
 namespace {
 
@@ -60,20 +62,13 @@ std::string ReadBytes(const fs::path& path) {
 class ReadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "read-tests-XXXXXX").string();
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        root_ = dir;
-        fs::create_directories(root_ / "sys");
-        setenv("TALVINO_PORT_MAP", MapDir().c_str(), 1);
-        map_ = std::make_unique<platform::PosixPortMap>(root_ / "sys", MapDir(), "/dev");
+        ports_.emplace("read-tests");
+        root_ = ports_->Root();
+        map_ = std::make_unique<platform::PosixPortMap>(ports_->Sys(), MapDir(), "/dev");
     }
-    void TearDown() override {
-        unsetenv("TALVINO_PORT_MAP");
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    void TearDown() override { ports_.reset(); }
 
-    fs::path MapDir() const { return root_ / "map"; }
+    fs::path MapDir() const { return ports_->MapDir(); }
     fs::path SettingsPath() const { return root_ / "TalvinoV1.CFG"; }
 
     std::unique_ptr<sim::SimProcess> StartSim(std::vector<std::string> args) {
@@ -98,6 +93,7 @@ class ReadTest : public ::testing::Test {
         return {status, out.str(), err.str()};
     }
 
+    std::optional<test_support::SimPortMap> ports_;
     fs::path root_;
     std::unique_ptr<platform::PortMap> map_;
 };
@@ -330,20 +326,8 @@ TEST_F(ReadTest, BadCommandLinesGiveUsageStatus) {
 TEST_F(ReadTest, ListPortsShowsNumberNodeDriverAndMaker) {
     const fs::path sys = root_ / "sys";
     const fs::path dev = root_ / "dev";
-    fs::create_directories(dev);
-    const auto addTty = [&](const std::string& name, const std::string& driver) {
-        const fs::path ttyDir = sys / "class" / "tty" / name;
-        const fs::path device = sys / "devices" / name;
-        fs::create_directories(ttyDir);
-        fs::create_directories(device);
-        fs::create_directories(sys / "bus" / "any" / "drivers" / driver);
-        fs::create_directory_symlink("../../../devices/" + name, ttyDir / "device");
-        fs::create_directory_symlink("../../bus/any/drivers/" + driver, device / "driver");
-        std::ofstream(ttyDir / "type") << "4\n";  // a UART is present
-        std::ofstream(dev / name) << "";
-    };
-    addTty("ttyS0", "serial8250");
-    addTty("ttyUSB0", "cp210x");
+    test_support::AddFakeTty(sys, dev, {"ttyS0", "serial8250", "4", ""});
+    test_support::AddFakeTty(sys, dev, {"ttyUSB0", "cp210x", "4", ""});
     std::ofstream(dev / "pts-sim") << "";  // an entry whose node is gone would be dropped
     ASSERT_TRUE(platform::RegisterUserPort(MapDir(), {5, (dev / "pts-sim").string(), "", 0}));
     map_ = std::make_unique<platform::PosixPortMap>(sys, MapDir(), dev);

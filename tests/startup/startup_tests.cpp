@@ -10,24 +10,20 @@
 #include <stdexcept>
 #include <string>
 
-#include "forms/SettingsFile.h"
 #include "app/Startup.h"
 #include "forms/DlgLectureInformation.h"
+#include "forms/SettingsFile.h"
 #include "platform/clock/Clock.h"
 #include "platform/files/Files.h"
 #include "platform/registry/MemoryRegistry.h"
 #include "platform/toolkit/ToolkitTesting.h"
 #include "sim/SimPort.h"
+#include "tests/support/QtTestEnvironment.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
 
 namespace {
-
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 // A registry whose every opening fails with an error of no framework class.
 class BrokenRegistry : public RegistrySource {

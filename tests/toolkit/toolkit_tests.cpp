@@ -13,6 +13,7 @@
 
 #include "platform/toolkit/Toolkit.h"
 #include "platform/toolkit/ToolkitTesting.h"
+#include "tests/support/QtTestEnvironment.h"
 
 using namespace platform;
 
@@ -31,12 +32,6 @@ struct TestForm : TForm {
         TForm::Dispatch(message);
     }
 };
-
-// Takes the application down while Qt is whole, before the program's end.
-class ApplicationEnvironment : public ::testing::Environment {
-    void TearDown() override { Application().Finalize(); }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 class ToolkitTest : public ::testing::Test {
   protected:
