@@ -433,11 +433,14 @@ LinkResult CW38::ReadSerialNumber(uint32_t& value) {
     if (Connected == 0) {
         return Done(ErrNotConnected);
     }
-    int32_t low = 0;
-    if (const LinkResult r = ReadWord(kSerialNumberAddress, low); r != 0) {
-        return r;
-    }
+    // The first word lands in the out value as ReadWord fills it: its first byte alone when
+    // the second read fails, nothing when the first does.
+    int32_t low = static_cast<int32_t>(value);
+    const LinkResult first = ReadWord(kSerialNumberAddress, low);
     value = static_cast<uint32_t>(low);
+    if (first != 0) {
+        return first;
+    }
     int32_t high = 0;
     if (const LinkResult r = ReadWord(kSerialNumberAddress + 2, high); r != 0) {
         return r;

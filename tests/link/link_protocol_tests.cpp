@@ -372,14 +372,30 @@ TEST(LinkProtocol, LowerCaseHexAnswersAreTakenAsTheyCome) {
     EXPECT_EQ(serial, (4U * 16 + 46) + 256U * 0x61 + 65536U * (43 * 16 + 44));
 }
 
-TEST(LinkProtocol, SerialNumberKeepsTheFirstWordWhenTheSecondFails) {
-    Rig rig;
-    rig.device().Faults().StopAnsweringAfter = 1 + 4;  // the accept, then the first word
-    ASSERT_TRUE(rig.Connected());
-    uint32_t serial = 0;
-    EXPECT_EQ(rig.link.ReadSerialNumber(serial), ErrNoReply);
-    EXPECT_EQ(serial, 24910U);
-    EXPECT_EQ(rig.Elapsed(), 1100U);
+// The out value holds what was read before the failure: each word writes its first byte before
+// reading its second, and the serial number its first word before reading the second.
+TEST(LinkProtocol, SerialNumberKeepsWhatWasReadBeforeAFailure) {
+    struct Case {
+        const char* name;
+        int charactersSent;  // after the accept
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"nothing", 0, 7U},          // the caller's value untouched
+        {"byte 1016", 2, 0x4EU},     // the first word's first byte alone
+        {"first word", 4, 24910U},   // 0x4E + 256 x 0x61
+        {"three bytes", 6, 24910U},  // the second word failed: the first word alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.device().Faults().StopAnsweringAfter = 1 + c.charactersSent;
+        ASSERT_TRUE(rig.Connected());
+        uint32_t serial = 7;
+        EXPECT_EQ(rig.link.ReadSerialNumber(serial), ErrNoReply);
+        EXPECT_EQ(serial, c.expected);
+        EXPECT_EQ(rig.Elapsed(), 1100U);
+    }
 }
 
 TEST(LinkProtocol, DeviceHangingUpMidReadingGivesTheLineError) {
