@@ -1,10 +1,11 @@
 #include "app/Startup.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
-#include "forms/SettingsFile.h"
 #include "forms/DlgLectureInformation.h"
+#include "forms/SettingsFile.h"
 #include "platform/exceptions/Exception.h"
 #include "platform/files/Files.h"
 #include "platform/registry/PortMapRegistry.h"
@@ -42,7 +43,9 @@ void CreateMainWindow(const StartupEnvironment& environment) {
 
 void StartUp(StartupEnvironment& environment) {
     platform::TApplication& application = platform::Application();
-    application.Initialize(environment.Argc, environment.Argv);
+    // The program takes no command line: only its name reaches the toolkit, which would
+    // otherwise take options of its own from it.
+    application.Initialize(std::min(environment.Argc, 1), environment.Argv);
     CreateMainWindow(environment);
     application.CreateForm(DialogChoixLangue);
     const std::string path = settings::SettingsFilePath();
