@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev
     qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
 )
-# Extra packages asked for by the caller (the main job wants a virtual display helper).
+# Extra packages a caller may ask for, e.g. scripts/setup.sh xvfb.
 packages+=("$@")
 
 missing=()
