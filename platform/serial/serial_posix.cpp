@@ -116,7 +116,7 @@ bool IsNoModemLines(int err) {
     return err == ENOTTY || err == EINVAL;
 }
 
-class PosixSerialPort : public SerialPort {
+class PosixSerialPort final : public SerialPort {
   public:
     explicit PosixSerialPort(UniqueFd fd) : fd_(std::move(fd)) {
         settings_.DCBlength = kDcbLength;
